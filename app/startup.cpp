@@ -1,0 +1,29 @@
+#include "app/countdown.h"
+#include "app/handlers.h"
+#include "app/program.h"
+#include "app/window.h"
+#include "server/server.h"
+#include "settings/settings.h"
+
+void OnWindowCreated() {
+    ArmAutoClose();
+    // Parked on the invisible box, the focus cannot raise 编辑框1's got-focus event,
+    // which would cancel the countdown the moment the window appears.
+    SetFocusTo(Ctl::编辑框__);
+    RefreshServerStatus();
+    StartThread(StartupWorker);
+}
+
+DWORD WINAPI StartupWorker(void*) {
+    LoadSettingsAndAutoStart();
+    return 0;
+}
+
+int RunQuarvel(HINSTANCE instance) {
+    InitialiseProgram(instance);
+    HWND window = CreateMainWindow(instance);
+    if (!window) return 1;
+    ::ShowWindow(window, SW_SHOWNORMAL);
+    ::UpdateWindow(window);
+    return RunMessageLoop();
+}

@@ -1,0 +1,21 @@
+// The one way Quarvel pauses: the caller is held for the given time while the
+// calling thread's window messages keep being handled.
+#pragma once
+
+enum DelayUnit : int {
+    Milliseconds = 0,
+    Seconds = 1,
+    Minutes = 2,
+    Hours = 3,
+};
+
+// Returns 1 once the time has elapsed. On the window's thread, a close of the
+// window seen during the pause ends the program there and then.
+int DelayWithEvents(int amount, DelayUnit unit = Milliseconds);
+
+// Waits up to `timeoutMs` for `object` to be signalled while handling the calling
+// thread's messages as DelayWithEvents does. True when it was signalled.
+bool WaitWithEvents(void* object, unsigned long timeoutMs);
+
+// The waitable timer's due time: a negative count of 100 ns intervals, relative.
+long long DelayDueTime(int amount, DelayUnit unit);
