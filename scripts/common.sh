@@ -31,7 +31,9 @@ ensure_packages() {
 
 build_all() {  # extra cmake arguments
     cmake -S "$REPO" -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$REPO/cmake/mingw-w64-x86_64.cmake" "$@" >/dev/null
-    cmake --build "$BUILD_DIR" -j "$(nproc)"
+    # QUARVEL_BUILD_TARGETS narrows the build to some targets while working on them.
+    # shellcheck disable=SC2086
+    cmake --build "$BUILD_DIR" -j "$(nproc)" ${QUARVEL_BUILD_TARGETS:+--target $QUARVEL_BUILD_TARGETS}
 }
 
 # A prefix of the project's own, made once and reused: a new prefix's first start

@@ -264,6 +264,20 @@ void TypeText(const std::wstring& text) {
     }
 }
 
+bool SetClipboardText(const std::wstring& text) {
+    if (!::OpenClipboard(nullptr)) return false;
+    ::EmptyClipboard();
+    size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (memory) {
+        memcpy(::GlobalLock(memory), text.c_str(), bytes);
+        ::GlobalUnlock(memory);
+        if (!::SetClipboardData(CF_UNICODETEXT, memory)) ::GlobalFree(memory);
+    }
+    ::CloseClipboard();
+    return memory != nullptr;
+}
+
 // ---- Quarvel -------------------------------------------------------------------
 
 Quarvel::Quarvel(const std::wstring& folderHint) : folder_(MakeTempFolder(folderHint)) {

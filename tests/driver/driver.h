@@ -69,6 +69,8 @@ void MoveMouse(POINT screen);
 void ClickAt(POINT screen, bool twice = false);
 void PressKey(WORD key, bool shift = false, bool control = false, bool alt = false);
 void TypeText(const std::wstring& text);
+// Puts text on the clipboard, for a paste with Ctrl+V.
+bool SetClipboardText(const std::wstring& text);
 
 class Quarvel {
 public:

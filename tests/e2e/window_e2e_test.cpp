@@ -149,14 +149,7 @@ TEST_F(WindowTest, CacheSizeBoxTakesOnlyDigitsAndMinusWhenTyped) {
     EXPECT_TRUE(quarvel.WaitForText(Ctl::编辑框1, L"2561-2", 3s)) << "got " << testing::PrintToString(quarvel.Text(Ctl::编辑框1));
 
     // A paste is not filtered.
-    ASSERT_TRUE(::OpenClipboard(nullptr));
-    ::EmptyClipboard();
-    const wchar_t pasted[] = L"x9 y";
-    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, sizeof(pasted));
-    memcpy(::GlobalLock(memory), pasted, sizeof(pasted));
-    ::GlobalUnlock(memory);
-    ::SetClipboardData(CF_UNICODETEXT, memory);
-    ::CloseClipboard();
+    ASSERT_TRUE(SetClipboardText(L"x9 y"));
     PressKey('V', false, true);
     EXPECT_TRUE(quarvel.WaitForText(Ctl::编辑框1, L"2561-2x9 y", 3s)) << "got " << testing::PrintToString(quarvel.Text(Ctl::编辑框1));
 }
