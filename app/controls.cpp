@@ -40,42 +40,32 @@ struct LabelState {
 
 LabelState MakeLabelState(const LabelInit& init) { return LabelState{init.colour}; }
 
-void RedrawArea(HWND window, const RECT& screenArea) {
-    RECT area = screenArea;
-    ::MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&area), 2);
-    ::RedrawWindow(window, &area, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+// The label has no background of its own: what lies behind it must show through.
+// The parent clips its children away from its own painting (Wine does so even for
+// WS_EX_TRANSPARENT children), so the label has its parent paint the background
+// behind it into the label's own DC before the text goes on top. A new text or
+// colour then needs only the label repainted, at once, and no old glyphs stay.
+void PaintParentBehind(HWND window, HDC dc) {
+    HWND parent = ::GetParent(window);
+    if (!parent) return;
+    POINT origin{0, 0};
+    ::MapWindowPoints(window, parent, &origin, 1);
+    POINT old;
+    ::OffsetViewportOrgEx(dc, -origin.x, -origin.y, &old);
+    ::SendMessageW(parent, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    ::SendMessageW(parent, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    ::SetViewportOrgEx(dc, old.x, old.y, nullptr);
 }
 
-// Redraws, bottom of the stacking order first and containers before their
-// children, every visible window under `parent` that overlaps `screenArea`.
-void RedrawOverlapping(HWND parent, const RECT& screenArea, HWND skip) {
-    HWND first = ::GetWindow(parent, GW_CHILD);
-    for (HWND child = first ? ::GetWindow(first, GW_HWNDLAST) : nullptr; child; child = ::GetWindow(child, GW_HWNDPREV)) {
-        if (!::IsWindowVisible(child)) continue;
-        RECT frame, overlap;
-        ::GetWindowRect(child, &frame);
-        if (!::IntersectRect(&overlap, &frame, &screenArea)) continue;
-        if (child != skip) RedrawArea(child, overlap);
-        RedrawOverlapping(child, overlap, skip);
-    }
-}
-
-// The label has no background of its own, so a new text or colour must first
-// restore what lies behind it; otherwise the old glyphs would stay on screen.
 void RepaintBehind(HWND label) {
-    if (!::IsWindowVisible(label)) return;
-    HWND root = ::GetAncestor(label, GA_ROOT);
-    RECT area;
-    ::GetWindowRect(label, &area);
-    RedrawArea(root, area);
-    RedrawOverlapping(root, area, label);
-    ::RedrawWindow(label, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    if (::IsWindowVisible(label)) ::RedrawWindow(label, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
 }
 
 void PaintLabel(HWND window, const LabelState& state) {
     ScopedPaint paint(window);
+    PaintParentBehind(window, paint.dc());
     int length = ::GetWindowTextLengthW(window);
-    if (length == 0) return;  // an empty label paints nothing at all
+    if (length == 0) return;  // nothing of its own
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
     text.resize(static_cast<size_t>(::GetWindowTextW(window, text.data(), length + 1)));
 

@@ -141,6 +141,28 @@ TEST_F(WindowTest, FocusStartsHiddenAndTabFollowsTheOrder) {
     EXPECT_TRUE(WaitUntil([&] { return quarvel.Focus() == quarvel.Control(Ctl::编辑框__); }, 3s)) << "Shift+Tab goes back";
 }
 
+TEST_F(WindowTest, FocusComesBackToItsControlOnReactivation) {
+    quarvel.BringToFront();
+    for (int i = 0; i < 4; ++i) PressKey(VK_TAB);
+    ASSERT_TRUE(WaitUntil([&] { return quarvel.Focus() == quarvel.Control(Ctl::按钮2); }, 3s));
+
+    // Another application comes to the front, then the user switches back.
+    HWND other = ::CreateWindowExW(0, L"STATIC", L"another application", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10,
+                                   200, 100, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(other, nullptr);
+    ::SetForegroundWindow(other);
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            MSG msg;
+            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+            return ::GetForegroundWindow() == other;
+        },
+        3s));
+    quarvel.BringToFront();
+    EXPECT_TRUE(WaitUntil([&] { return quarvel.Focus() == quarvel.Control(Ctl::按钮2); }, 3s));
+    ::DestroyWindow(other);
+}
+
 TEST_F(WindowTest, CacheSizeBoxTakesOnlyDigitsAndMinusWhenTyped) {
     quarvel.Click(Ctl::编辑框1);
     ASSERT_TRUE(WaitUntil([&] { return quarvel.Focus() == quarvel.Control(Ctl::编辑框1); }, 3s));
