@@ -284,6 +284,8 @@ HWND CreateControl(const ControlSpec& spec, HINSTANCE instance) {
     HFONT font = spec.font == Font::Countdown ? static_cast<HFONT>(countdownFont.get())
                                               : static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
     ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    // Edit boxes stop at 30,000 characters unless told otherwise; ours take any length.
+    if (spec.kind == Kind::Edit) ::SendMessageW(control, EM_SETLIMITTEXT, 0, 0);
     return control;
 }
 
