@@ -85,18 +85,5 @@ start_virtual_display() {
 
 stop_virtual_display() {
     [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
-    # One persistent wineserver for the whole run, and Wine's own service and desktop
-# processes started now with their output going nowhere: started later by a test
-# program, they would inherit its output pipes and hold CTest's reads open.
-start_wine_services() {
-    "$WINESERVER" -p
-    "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
-    "$WINE" rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
-}
-
-stop_wine_services() {
-    "$WINESERVER" -k 2>/dev/null || true
-}
-
-XVFB_PID=""
+    XVFB_PID=""
 }

@@ -1,0 +1,260 @@
+// Measures what Quarvel costs its user against a bare Win32 program built in the
+// same tree, side by side in one run, and prints a table of ratios.
+//
+//   start-up        process start to window visible and answering
+//   file size       Quarvel.exe on disk
+//   peak memory     peak working set once the window is up
+//   responsiveness  longest round trip of a message sent during each of its pauses
+//   restart         start-button click to the new memcached answering, less the 3 s
+//                   of pauses the program waits by design
+//   idle cost       CPU time over 10 idle seconds after the countdown is cancelled
+#define PSAPI_VERSION 2
+#include "driver/driver.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using namespace driver;
+
+namespace {
+
+constexpr int kRuns = 7;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+struct Stats {
+    double median = 0, low = 0, high = 0;
+};
+
+Stats Summarise(std::vector<double> values) {
+    Stats s;
+    if (values.empty()) return s;
+    std::sort(values.begin(), values.end());
+    s.median = values[values.size() / 2];
+    s.low = values.front();
+    s.high = values.back();
+    return s;
+}
+
+struct WindowOf {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK FindVisible(HWND window, LPARAM context) {
+    auto* find = reinterpret_cast<WindowOf*>(context);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner == find->processId && ::IsWindowVisible(window) && ::GetWindowTextLengthW(window) > 0) {
+        find->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+struct Launch {
+    double startup = -1;  // seconds
+    double peakMiB = -1;
+};
+
+// Starts `exe` from its folder, times it to a visible window that answers, reads
+// its peak working set and ends it.
+Launch LaunchOnce(const std::wstring& exe) {
+    Launch result;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    std::wstring line = L"\"" + exe + L"\"";
+    std::wstring folder = exe.substr(0, exe.rfind(L'\\'));
+    auto begin = Clock::now();
+    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                          &info))
+        return result;
+    UniqueHandle process(info.hProcess), thread(info.hThread);
+    HWND window = nullptr;
+    WaitUntil(
+        [&] {
+            WindowOf find{info.dwProcessId, nullptr};
+            ::EnumWindows(FindVisible, reinterpret_cast<LPARAM>(&find));
+            DWORD_PTR ignored;
+            window = find.found;
+            return window && ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored);
+        },
+        20s);
+    if (window) result.startup = Seconds(Clock::now() - begin);
+    ::Sleep(500);  // let it settle before reading its memory
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof(counters);
+    if (::GetProcessMemoryInfo(process.get(), &counters, sizeof(counters)))
+        result.peakMiB = counters.PeakWorkingSetSize / (1024.0 * 1024.0);
+    ::TerminateProcess(process.get(), 0);
+    ::WaitForSingleObject(process.get(), 5000);
+    return result;
+}
+
+// The longest round trip of WM_NULL to the window while `during` holds.
+double LongestRoundTrip(HWND window, const std::function<bool()>& during, std::chrono::milliseconds limit) {
+    double longest = 0;
+    auto end = Clock::now() + limit;
+    while (during() && Clock::now() < end) {
+        auto sent = Clock::now();
+        DWORD_PTR ignored;
+        ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+        longest = std::max(longest, Seconds(Clock::now() - sent));
+        ::Sleep(5);
+    }
+    return longest;
+}
+
+// "STAT pid" of the memcached answering on 127.0.0.1:11211, or 0 when none does.
+long ServerPid() {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return 0;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(11211);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    long pid = 0;
+    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
+        const char request[] = "stats\r\n";
+        ::send(s, request, sizeof(request) - 1, 0);
+        std::string reply;
+        char buffer[4096];
+        int got;
+        while (reply.find("END\r\n") == std::string::npos && (got = ::recv(s, buffer, sizeof(buffer), 0)) > 0)
+            reply.append(buffer, static_cast<size_t>(got));
+        size_t at = reply.find("STAT pid ");
+        if (at != std::string::npos) pid = std::strtol(reply.c_str() + at + 9, nullptr, 10);
+    }
+    ::closesocket(s);
+    return pid;
+}
+
+double CpuSeconds(HANDLE process) {
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(process, &created, &exited, &kernel, &user);
+    auto value = [](FILETIME t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    return (value(kernel) + value(user)) / 1e7;
+}
+
+void Row(const char* what, const std::string& quarvel, const std::string& baseline, const std::string& ratio,
+         const char* goal, bool met) {
+    std::printf("| %-34s | %-22s | %-22s | %-7s | %-18s | %-4s |\n", what, quarvel.c_str(), baseline.c_str(),
+                ratio.c_str(), goal, met ? "met" : "MISS");
+}
+
+std::string Format(const char* format, double a, double b = 0, double c = 0) {
+    char text[128];
+    std::snprintf(text, sizeof(text), format, a, b, c);
+    return text;
+}
+
+}  // namespace
+
+int wmain() {
+    WSADATA wsa;
+    ::WSAStartup(MAKEWORD(2, 2), &wsa);
+    const std::wstring bin = BinDirectory();
+    KillAll(L"memcached.exe");
+
+    // Start-up and memory, the two programs alternating so that both see the same noise.
+    std::wstring baselineFolder = MakeTempFolder(L"-baseline");
+    std::wstring baselineExe = baselineFolder + L"\\baseline_window.exe";
+    ::CopyFileW((bin + L"\\baseline_window.exe").c_str(), baselineExe.c_str(), FALSE);
+    Quarvel sizeRun;
+    std::vector<double> startQ, startB, memQ, memB;
+    for (int i = 0; i < kRuns; ++i) {
+        Launch q = LaunchOnce(sizeRun.exePath());
+        Launch b = LaunchOnce(baselineExe);
+        if (q.startup > 0) startQ.push_back(q.startup);
+        if (b.startup > 0) startB.push_back(b.startup);
+        if (q.peakMiB > 0) memQ.push_back(q.peakMiB);
+        if (b.peakMiB > 0) memB.push_back(b.peakMiB);
+    }
+    Stats sq = Summarise(startQ), sb = Summarise(startB), mq = Summarise(memQ), mb = Summarise(memB);
+
+    WIN32_FILE_ATTRIBUTE_DATA file{};
+    ::GetFileAttributesExW(sizeRun.exePath().c_str(), GetFileExInfoStandard, &file);
+    double kib = file.nFileSizeLow / 1024.0;
+    ::GetFileAttributesExW(baselineExe.c_str(), GetFileExInfoStandard, &file);
+    double baselineKib = file.nFileSizeLow / 1024.0;
+
+    // Responsiveness during each kind of pause, with the recording server.
+    double cancelPause = 0, settlePause = 0;
+    {
+        Quarvel q;
+        q.AddRecordingServer();
+        if (q.Start()) {
+            q.Click(Ctl::透明标签4);
+            cancelPause = LongestRoundTrip(q.window(), [&] { return true; }, 2200ms);
+            q.Click(Ctl::按钮1);  // its own 2-second cancel pause, then the 1-second settle pause
+            WaitUntil([&] { return q.Text(Ctl::透明标签2) == L"memcached.exe - 启动中"; }, 5s);
+            settlePause = LongestRoundTrip(
+                q.window(), [&] { return q.Text(Ctl::透明标签2) == L"memcached.exe - 启动中"; }, 3s);
+        }
+    }
+    KillAll(L"memcached.exe");
+
+    // Restart overhead with the bridge to the real memcached.
+    std::vector<double> restarts;
+    double idleCpu = -1;
+    {
+        Quarvel q;
+        ::CopyFileW((bin + L"\\bridge_memcached.exe").c_str(), (q.folder() + L"\\memcached.exe").c_str(), FALSE);
+        if (q.Start()) {
+            q.Click(Ctl::按钮1);
+            WaitUntil([&] { return ServerPid() != 0; }, 15s);
+            ::Sleep(1500);
+            for (int i = 0; i < 5; ++i) {
+                long before = ServerPid();
+                auto clicked = Clock::now();
+                q.Click(Ctl::按钮1);
+                long after = 0;
+                WaitUntil([&] { return (after = ServerPid()) != 0 && after != before; }, 15s);
+                if (after && after != before) restarts.push_back(Seconds(Clock::now() - clicked) - 3.0);
+                WaitUntil([&] { return q.Text(Ctl::透明标签2) == L"memcached.exe - 已运行"; }, 5s);
+                ::Sleep(300);
+            }
+            // Idle: the countdown was cancelled by the clicks; nothing should run now.
+            ::Sleep(2000);
+            double cpuBefore = CpuSeconds(q.process());
+            ::Sleep(10000);
+            idleCpu = CpuSeconds(q.process()) - cpuBefore;
+        }
+    }
+    KillAll(L"memcached.exe");
+    RemoveFolder(baselineFolder);
+    Stats rs = Summarise(restarts);
+
+    std::printf("| %-34s | %-22s | %-22s | %-7s | %-18s | %-4s |\n", "measure (median [min-max])", "Quarvel",
+                "baseline", "ratio", "goal", "");
+    std::printf("|%s|%s|%s|%s|%s|%s|\n", std::string(36, '-').c_str(), std::string(24, '-').c_str(),
+                std::string(24, '-').c_str(), std::string(9, '-').c_str(), std::string(20, '-').c_str(),
+                std::string(6, '-').c_str());
+    Row("start-up to answering window (ms)", Format("%.0f [%.0f-%.0f]", sq.median * 1e3, sq.low * 1e3, sq.high * 1e3),
+        Format("%.0f [%.0f-%.0f]", sb.median * 1e3, sb.low * 1e3, sb.high * 1e3),
+        Format("%.2fx", sq.median / sb.median), "<= 1.10x", sq.median / sb.median <= 1.10);
+    Row("file size (KiB)", Format("%.0f", kib), Format("%.0f", baselineKib), Format("%.2fx", kib / baselineKib),
+        "<= 256 KiB", kib <= 256);
+    Row("peak working set (MiB)", Format("%.1f [%.1f-%.1f]", mq.median, mq.low, mq.high),
+        Format("%.1f [%.1f-%.1f]", mb.median, mb.low, mb.high), Format("%.2fx", mq.median / mb.median), "<= 1.10x",
+        mq.median / mb.median <= 1.10);
+    Row("longest reply, 2 s cancel pause (ms)", Format("%.1f", cancelPause * 1e3), "-", "-", "< 20 ms",
+        cancelPause < 0.020);
+    Row("longest reply, 1 s settle pause (ms)", Format("%.1f", settlePause * 1e3), "-", "-", "< 20 ms",
+        settlePause < 0.020);
+    Row("restart beyond its 3 s of pauses (ms)", Format("%.0f [%.0f-%.0f]", rs.median * 1e3, rs.low * 1e3, rs.high * 1e3),
+        "-", "-", "< 150 ms", !restarts.empty() && rs.median < 0.150);
+    Row("CPU over 10 idle seconds (ms)", Format("%.1f", idleCpu * 1e3), "-", "-", "< 10 ms",
+        idleCpu >= 0 && idleCpu < 0.010);
+    ::WSACleanup();
+    return 0;
+}
