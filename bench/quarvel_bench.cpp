@@ -10,6 +10,7 @@
 //   idle cost       CPU time over 10 idle seconds after the countdown is cancelled
 #define PSAPI_VERSION 2
 #include "driver/driver.h"
+#include "driver/memcached_client.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -114,29 +115,8 @@ double LongestRoundTrip(HWND window, const std::function<bool()>& during, std::c
     return longest;
 }
 
-// "STAT pid" of the memcached answering on 127.0.0.1:11211, or 0 when none does.
-long ServerPid() {
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(11211);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    long pid = 0;
-    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
-        const char request[] = "stats\r\n";
-        ::send(s, request, sizeof(request) - 1, 0);
-        std::string reply;
-        char buffer[4096];
-        int got;
-        while (reply.find("END\r\n") == std::string::npos && (got = ::recv(s, buffer, sizeof(buffer), 0)) > 0)
-            reply.append(buffer, static_cast<size_t>(got));
-        size_t at = reply.find("STAT pid ");
-        if (at != std::string::npos) pid = std::strtol(reply.c_str() + at + 9, nullptr, 10);
-    }
-    ::closesocket(s);
-    return pid;
-}
+// The pid of the memcached answering on 127.0.0.1:11211, or 0 when none does.
+long ServerPid() { return std::strtol(Stat(Ask("stats"), "pid").c_str(), nullptr, 10); }
 
 double CpuSeconds(HANDLE process) {
     FILETIME created, exited, kernel, user;
@@ -160,8 +140,7 @@ std::string Format(const char* format, double a, double b = 0, double c = 0) {
 }  // namespace
 
 int wmain() {
-    WSADATA wsa;
-    ::WSAStartup(MAKEWORD(2, 2), &wsa);
+    WinsockSession winsock;
     const std::wstring bin = BinDirectory();
     KillAll(L"memcached.exe");
 
@@ -208,7 +187,7 @@ int wmain() {
     double idleCpu = -1;
     {
         Quarvel q;
-        ::CopyFileW((bin + L"\\bridge_memcached.exe").c_str(), (q.folder() + L"\\memcached.exe").c_str(), FALSE);
+        q.AddBridgeServer();
         if (q.Start()) {
             q.Click(Ctl::按钮1);
             WaitUntil([&] { return ServerPid() != 0; }, 15s);
@@ -255,6 +234,5 @@ int wmain() {
         "-", "-", "< 150 ms", !restarts.empty() && rs.median < 0.150);
     Row("CPU over 10 idle seconds (ms)", Format("%.1f", idleCpu * 1e3), "-", "-", "< 10 ms",
         idleCpu >= 0 && idleCpu < 0.010);
-    ::WSACleanup();
     return 0;
 }

@@ -295,6 +295,10 @@ void Quarvel::AddRecordingServer() {
                 FALSE);
 }
 
+void Quarvel::AddBridgeServer() {
+    ::CopyFileW((BinDirectory() + L"\\bridge_memcached.exe").c_str(), (folder_ + L"\\memcached.exe").c_str(), FALSE);
+}
+
 void Quarvel::AddFile(const std::wstring& name, const std::string& bytes) { WriteTextFile(folder_ + L"\\" + name, bytes); }
 
 namespace {

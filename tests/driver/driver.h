@@ -84,6 +84,8 @@ public:
     std::wstring exePath() const { return folder_ + L"\\Quarvel.exe"; }
     // Puts the recording stand-in server beside Quarvel.exe as memcached.exe.
     void AddRecordingServer();
+    // Puts the bridge to the host's real memcached beside Quarvel.exe as memcached.exe.
+    void AddBridgeServer();
     void AddFile(const std::wstring& name, const std::string& bytes);
 
     // Starts Quarvel.exe from another current directory and waits for its window.
