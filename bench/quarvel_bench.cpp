@@ -5,8 +5,9 @@
 //   file size       Quarvel.exe on disk
 //   peak memory     peak working set once the window is up
 //   responsiveness  longest round trip of a message sent during each of its pauses
-//   restart         start-button click to the new memcached answering, less the 3 s
-//                   of pauses the program waits by design
+//   restart         start-button click to the new memcached answering, less the 2 s
+//                   pause that comes before the start; and click to the status
+//                   line showing it runs, less all 3 s of pauses
 //   idle cost       CPU time over 10 idle seconds after the countdown is cancelled
 #define PSAPI_VERSION 2
 #include "driver/driver.h"
@@ -127,7 +128,7 @@ double CpuSeconds(HANDLE process) {
 
 void Row(const char* what, const std::string& quarvel, const std::string& baseline, const std::string& ratio,
          const char* goal, bool met) {
-    std::printf("| %-34s | %-22s | %-22s | %-7s | %-18s | %-4s |\n", what, quarvel.c_str(), baseline.c_str(),
+    std::printf("| %-36s | %-22s | %-22s | %-7s | %-18s | %-4s |\n", what, quarvel.c_str(), baseline.c_str(),
                 ratio.c_str(), goal, met ? "met" : "MISS");
 }
 
@@ -183,7 +184,7 @@ int wmain() {
     KillAll(L"memcached.exe");
 
     // Restart overhead with the bridge to the real memcached.
-    std::vector<double> restarts;
+    std::vector<double> restarts, settled;
     double idleCpu = -1;
     {
         Quarvel q;
@@ -198,8 +199,10 @@ int wmain() {
                 q.Click(Ctl::按钮1);
                 long after = 0;
                 WaitUntil([&] { return (after = ServerPid()) != 0 && after != before; }, 15s);
-                if (after && after != before) restarts.push_back(Seconds(Clock::now() - clicked) - 3.0);
-                WaitUntil([&] { return q.Text(Ctl::透明标签2) == L"memcached.exe - 已运行"; }, 5s);
+                if (after && after != before) restarts.push_back(Seconds(Clock::now() - clicked) - 2.0);
+                WaitUntil([&] { return q.Text(Ctl::透明标签2) == L"memcached.exe - 启动中"; }, 5s);
+                if (WaitUntil([&] { return q.Text(Ctl::透明标签2) == L"memcached.exe - 已运行"; }, 5s))
+                    settled.push_back(Seconds(Clock::now() - clicked) - 3.0);
                 ::Sleep(300);
             }
             // Idle: the countdown was cancelled by the clicks; nothing should run now.
@@ -211,11 +214,11 @@ int wmain() {
     }
     KillAll(L"memcached.exe");
     RemoveFolder(baselineFolder);
-    Stats rs = Summarise(restarts);
+    Stats rs = Summarise(restarts), ss = Summarise(settled);
 
-    std::printf("| %-34s | %-22s | %-22s | %-7s | %-18s | %-4s |\n", "measure (median [min-max])", "Quarvel",
+    std::printf("| %-36s | %-22s | %-22s | %-7s | %-18s | %-4s |\n", "measure (median [min-max])", "Quarvel",
                 "baseline", "ratio", "goal", "");
-    std::printf("|%s|%s|%s|%s|%s|%s|\n", std::string(36, '-').c_str(), std::string(24, '-').c_str(),
+    std::printf("|%s|%s|%s|%s|%s|%s|\n", std::string(38, '-').c_str(), std::string(24, '-').c_str(),
                 std::string(24, '-').c_str(), std::string(9, '-').c_str(), std::string(20, '-').c_str(),
                 std::string(6, '-').c_str());
     Row("start-up to answering window (ms)", Format("%.0f [%.0f-%.0f]", sq.median * 1e3, sq.low * 1e3, sq.high * 1e3),
@@ -230,8 +233,10 @@ int wmain() {
         cancelPause < 0.020);
     Row("longest reply, 1 s settle pause (ms)", Format("%.1f", settlePause * 1e3), "-", "-", "< 20 ms",
         settlePause < 0.020);
-    Row("restart beyond its 3 s of pauses (ms)", Format("%.0f [%.0f-%.0f]", rs.median * 1e3, rs.low * 1e3, rs.high * 1e3),
+    Row("restart to new server, less 2 s (ms)", Format("%.0f [%.0f-%.0f]", rs.median * 1e3, rs.low * 1e3, rs.high * 1e3),
         "-", "-", "< 150 ms", !restarts.empty() && rs.median < 0.150);
+    Row("restart to blue line, less 3 s (ms)", Format("%.0f [%.0f-%.0f]", ss.median * 1e3, ss.low * 1e3, ss.high * 1e3),
+        "-", "-", "< 150 ms", !settled.empty() && ss.median < 0.150);
     Row("CPU over 10 idle seconds (ms)", Format("%.1f", idleCpu * 1e3), "-", "-", "< 10 ms",
         idleCpu >= 0 && idleCpu < 0.010);
     return 0;
