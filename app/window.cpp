@@ -23,7 +23,7 @@ using Handler = void (*)();
 enum class Kind { Label, Link, Timer, Button, CheckBox, Edit, GroupBox };
 enum class Font { Gui, Countdown };
 
-struct ControlSpec {
+struct ControlEntry {
     Ctl name;
     Kind kind;
     bool inGroupBox;  // parent is 分组框1, else the window
@@ -47,7 +47,7 @@ constexpr wchar_t kLinkAddress[] = L"https://memcached.org/";
 
 // The whole window, in stacking order: first on top among the children of one parent.
 // clang-format off
-const std::array<ControlSpec, kControlCount> kLayout = {{
+const std::array<ControlEntry, kControlCount> kLayout = {{
     {Ctl::透明标签3, Kind::Label, false, 16, 168, 224, 42,
      L"本程序开机自启后30秒不动会自动关闭\r\n\r\n且它的关闭与否不影响Memcached", kGrey, LS_MULTILINE_CENTRED, WS_EX_TRANSPARENT, Font::Gui},
     {Ctl::透明标签4, Kind::Label, false, 3, 241, 248, 37, L"", kRed, LS_MULTILINE_CENTRED, WS_EX_TRANSPARENT, Font::Countdown,
@@ -79,9 +79,9 @@ HWND focusBeforeDeactivation = nullptr;
 // Zero while the window is being built and from the moment the program begins to end.
 volatile LONG eventsEnabled = 0;
 
-const ControlSpec& SpecOf(Ctl c) { return kLayout[static_cast<size_t>(c)]; }
+const ControlEntry& EntryOf(Ctl c) { return kLayout[static_cast<size_t>(c)]; }
 
-const ControlSpec* SpecById(int id) {
+const ControlEntry* EntryById(int id) {
     int index = id - ControlId(Ctl::透明标签3);
     if (index < 0 || index >= kControlCount) return nullptr;
     return &kLayout[static_cast<size_t>(index)];
@@ -94,19 +94,19 @@ void Raise(Handler handler) {
 // Child notifications arrive at the window or, for the controls inside it, at the
 // group box; both hand them here.
 void OnControlNotification(int id, int code) {
-    const ControlSpec* spec = SpecById(id);
-    if (!spec) return;
-    switch (spec->kind) {
+    const ControlEntry* entry = EntryById(id);
+    if (!entry) return;
+    switch (entry->kind) {
     case Kind::Button:
     case Kind::CheckBox:
-        if (code == BN_CLICKED) Raise(spec->onClick);
+        if (code == BN_CLICKED) Raise(entry->onClick);
         break;
     case Kind::Edit:
-        if (code == EN_SETFOCUS) Raise(spec->onGotFocus);
-        if (code == EN_KILLFOCUS) Raise(spec->onLostFocus);
+        if (code == EN_SETFOCUS) Raise(entry->onGotFocus);
+        if (code == EN_KILLFOCUS) Raise(entry->onLostFocus);
         break;
     case Kind::Timer:
-        if (code == TN_TICK) Raise(spec->onTick);
+        if (code == TN_TICK) Raise(entry->onTick);
         break;
     default:
         break;
@@ -122,8 +122,8 @@ bool IsTabStop(HWND control) {
 // read from its end.
 std::vector<HWND> TabOrder() {
     std::vector<HWND> order;
-    for (auto spec = kLayout.rbegin(); spec != kLayout.rend(); ++spec) {
-        HWND control = controls[static_cast<size_t>(spec->name)];
+    for (auto entry = kLayout.rbegin(); entry != kLayout.rend(); ++entry) {
+        HWND control = controls[static_cast<size_t>(entry->name)];
         if (IsTabStop(control)) order.push_back(control);
     }
     return order;
@@ -265,37 +265,37 @@ HFONT CreateCountdownFont() {
     return ::CreateFontIndirectW(&font);
 }
 
-HWND CreateControl(const ControlSpec& spec, HINSTANCE instance) {
-    HWND parent = spec.inGroupBox ? controls[static_cast<size_t>(Ctl::分组框1)] : mainWindow;
-    LabelInit label{spec.colour};
-    LinkInit link{spec.colour, kMagenta, spec.colour, kLinkAddress};
+HWND CreateControl(const ControlEntry& entry, HINSTANCE instance) {
+    HWND parent = entry.inGroupBox ? controls[static_cast<size_t>(Ctl::分组框1)] : mainWindow;
+    LabelInit label{entry.colour};
+    LinkInit link{entry.colour, kMagenta, entry.colour, kLinkAddress};
     TimerInit timer{kTimerPeriod};
     void* init = nullptr;
-    if (spec.kind == Kind::Label) init = &label;
-    if (spec.kind == Kind::Link) init = &link;
-    if (spec.kind == Kind::Timer) init = &timer;
+    if (entry.kind == Kind::Label) init = &label;
+    if (entry.kind == Kind::Link) init = &link;
+    if (entry.kind == Kind::Timer) init = &timer;
 
-    HWND control = ::CreateWindowExW(spec.exStyle, ClassOf(spec.kind), spec.text,
-                                     WS_CHILD | WS_CLIPSIBLINGS | spec.style, spec.x,
-                                     spec.y, spec.width, spec.height, parent,
-                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(spec.name))), instance,
+    HWND control = ::CreateWindowExW(entry.exStyle, ClassOf(entry.kind), entry.text,
+                                     WS_CHILD | WS_CLIPSIBLINGS | entry.style, entry.x,
+                                     entry.y, entry.width, entry.height, parent,
+                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(entry.name))), instance,
                                      init);
     if (!control) return nullptr;
-    HFONT font = spec.font == Font::Countdown ? static_cast<HFONT>(countdownFont.get())
+    HFONT font = entry.font == Font::Countdown ? static_cast<HFONT>(countdownFont.get())
                                               : static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
     ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     // Edit boxes stop at 30,000 characters unless told otherwise; ours take any length.
-    if (spec.kind == Kind::Edit) ::SendMessageW(control, EM_SETLIMITTEXT, 0, 0);
+    if (entry.kind == Kind::Edit) ::SendMessageW(control, EM_SETLIMITTEXT, 0, 0);
     return control;
 }
 
 // Puts every control below the one created before it in the same parent, so that
 // the stacking order is the layout's.
 void StackBelowPrevious(size_t index) {
-    const ControlSpec& spec = kLayout[index];
+    const ControlEntry& entry = kLayout[index];
     HWND insertAfter = HWND_TOP;
     for (size_t i = index; i-- > 0;) {
-        if (kLayout[i].inGroupBox == spec.inGroupBox && controls[i]) {
+        if (kLayout[i].inGroupBox == entry.inGroupBox && controls[i]) {
             insertAfter = controls[i];
             break;
         }
@@ -361,7 +361,7 @@ void DispatchQueuedMessage(MSG& msg) {
     // The countdown line's press is raised when it is taken from the queue, before
     // the label itself sees it.
     if (msg.message == WM_LBUTTONDOWN && msg.hwnd && msg.hwnd == ControlWindow(Ctl::透明标签4))
-        Raise(SpecOf(Ctl::透明标签4).onLeftButton);
+        Raise(EntryOf(Ctl::透明标签4).onLeftButton);
     if (HandleWindowKey(msg)) return;
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
