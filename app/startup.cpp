@@ -11,11 +11,14 @@ void OnWindowCreated() {
     // which would cancel the countdown the moment the window appears.
     SetFocusTo(Ctl::编辑框__);
     RefreshServerStatus();
-    StartThread(StartupWorker);
+    // Read here, the settings are in the window from its first paint. Only the
+    // unattended start, which waits half a minute, needs a thread of its own: a
+    // thread costs every start time and, under Wine, over a megabyte of memory.
+    if (LoadSettings()) StartThread(StartupWorker);
 }
 
 DWORD WINAPI StartupWorker(void*) {
-    LoadSettingsAndAutoStart();
+    AutoStart();
     return 0;
 }
 

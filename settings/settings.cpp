@@ -115,11 +115,19 @@ std::wstring ReadConfigText(const std::wstring& file, const std::wstring& sectio
     return std::wstring(buffer.data(), std::min<DWORD>(length, kReadBufferLength - 1));
 }
 
-void LoadSettingsAndAutoStart() {
+bool LoadSettings() {
     const std::wstring file = ConfigFilePath();
     SetEditText(Ctl::编辑框1, ReadConfigText(file, kSection, kCacheSizeKey, kDefaultCacheSize));
-    if (ReadConfigText(file, kSection, kAutoRunKey) != L"1") return;
+    if (ReadConfigText(file, kSection, kAutoRunKey) != L"1") return false;
     SetCheckState(Ctl::选择框1, 1);
+    return true;
+}
+
+void LoadSettingsAndAutoStart() {
+    if (LoadSettings()) AutoStart();
+}
+
+void AutoStart() {
     StartOrRestartServer();
     DelayWithEvents(kAutoStartGraceSeconds, Seconds);
     // The user took the window over meanwhile: it stays. The server stays either way.

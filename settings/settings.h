@@ -12,8 +12,13 @@ std::wstring ConfigFilePath();
 std::wstring ReadConfigText(const std::wstring& file, const std::wstring& section, const std::wstring& key,
                             const std::wstring& defaultText = {});
 
-// Run once on the start-up worker: fills the cache-size box and, with the
-// start-with-Windows flag on, starts the server and ends Quarvel after a grace period.
+// Fills the cache-size box and the start-with-Windows box from the settings file;
+// answers whether the flag asks for the unattended start.
+bool LoadSettings();
+// The unattended start, run on the start-up worker: starts the server and ends
+// Quarvel after a grace period unless the user has taken the window over.
+void AutoStart();
+// Both of the above, in turn.
 void LoadSettingsAndAutoStart();
 void SaveSettings();
 void OnCacheSizeLostFocus();

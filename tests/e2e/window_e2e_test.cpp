@@ -1,8 +1,14 @@
 // The window as the user sees it: its frame, every control in place, the colours on
 // screen, the keyboard and focus rules, and how the program ends.
+// Module look-up through kernel32, without psapi.dll.
+#define PSAPI_VERSION 2
 #include "driver/driver.h"
 
 #include <gtest/gtest.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <iterator>
 
 using namespace driver;
 
@@ -122,6 +128,29 @@ TEST_F(WindowTest, ColoursOnScreen) {
     // The background around the texts is the button face, with nothing behind the labels.
     RECT band = part(Ctl::透明标签3);
     EXPECT_GT(shot.Count(band, face), (band.right - band.left) * (band.bottom - band.top) / 2);
+}
+
+// The controls are those of Common Controls 6, which draw them in the system's
+// visual styles: the manifest asks for that version, and Quarvel links nothing that
+// would load another.
+TEST_F(WindowTest, ControlsComeFromCommonControlsSix) {
+    std::vector<HMODULE> modules(1024);
+    DWORD bytes = 0;
+    ASSERT_TRUE(::EnumProcessModulesEx(quarvel.process(), modules.data(),
+                                       static_cast<DWORD>(modules.size() * sizeof(HMODULE)), &bytes,
+                                       LIST_MODULES_ALL));
+    modules.resize(std::min<size_t>(modules.size(), bytes / sizeof(HMODULE)));
+    std::vector<std::wstring> comctl;
+    for (HMODULE module : modules) {
+        wchar_t path[1024] = {};
+        DWORD length = ::GetModuleFileNameExW(quarvel.process(), module, path, static_cast<DWORD>(std::size(path)));
+        ::CharLowerBuffW(path, length);
+        std::wstring name(path, length);
+        if (name.size() >= 13 && name.compare(name.size() - 13, 13, L"\\comctl32.dll") == 0) comctl.push_back(name);
+    }
+    ASSERT_EQ(comctl.size(), 1u) << "comctl32.dll loaded " << comctl.size() << " times";
+    EXPECT_NE(comctl[0].find(L"microsoft.windows.common-controls_6595b64144ccf1df_6."), std::wstring::npos)
+        << testing::PrintToString(comctl[0]);
 }
 
 TEST_F(WindowTest, FocusStartsHiddenAndTabFollowsTheOrder) {

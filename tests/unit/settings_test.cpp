@@ -170,8 +170,8 @@ protected:
         // The countdown and the auto-start's grace period would end this program.
         SetTimerPeriod(Ctl::时钟1, 0);
         autoCloseArmed = 0;
-        // The start-up worker fills the box through this thread's messages; it has
-        // to be done before a test sets the box itself.
+        // A start-up worker, there when a file asks for the unattended start, works
+        // through this thread's messages; it has to be done before a test begins.
         for (DWORD id : OwnThreads()) {
             if (before.count(id)) continue;
             UniqueHandle thread(::OpenThread(SYNCHRONIZE, FALSE, id));
