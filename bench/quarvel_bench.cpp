@@ -35,7 +35,7 @@ using namespace driver;
 
 namespace {
 
-constexpr int kRuns = 7;
+constexpr int kRuns = 11;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 

@@ -22,7 +22,7 @@ echo "$table"
     echo
     echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC') on $(nproc) cores of $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'),"
     echo "$(free -g | awk '/Mem:/ {print $2}') GiB, $(wine --version 2>/dev/null | head -1), under Xvfb. Each start-up and memory"
-    echo "figure is the median of 7 alternating launches of Quarvel, the baseline (a bare window of the"
+    echo "figure is the median of 11 alternating launches of Quarvel, the baseline (a bare window of the"
     echo "same size with a button and a label) and the themed baseline (the same with Quarvel's manifest),"
     echo "after one unmeasured launch of each; min-max in brackets. Produced by \`bench/run.sh\`."
     echo
@@ -35,7 +35,7 @@ visible, answers a sent message and has nothing left to paint, for every program
 The two 1.10x goals cannot be met under Wine while Quarvel keeps the system's visual styles. The
 "themed baseline" rows measure the same bare window built with Quarvel's application manifest
 (Common Controls 6); the "manifest" figure in their goal column is what that manifest alone costs
-the bare window. In every run so far it was 1.12x to 1.17x for start-up and 1.16x for memory, more
+the bare window. In every run so far it was 1.11x to 1.17x for start-up and 1.16x for memory, more
 than the 10% on its own: the first button loads comctl32 6 (about 1 MiB of code in memory) and the
 theme, and initialises them. What Quarvel adds beyond the themed baseline is its own: twelve
 themed controls instead of two, about fifty different Chinese characters, which Wine draws from
