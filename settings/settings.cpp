@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <vector>
 
 namespace {
@@ -49,10 +50,19 @@ void CreateUnicodeFileIfMissing(const std::wstring& file) {
     ::WriteFile(created.get(), kByteOrderMark, sizeof(kByteOrderMark), &written, nullptr);
 }
 
+// Reading a value drops the blanks around it and one pair of quotes enclosing it,
+// so a text that starts or ends with either is written inside one more pair of
+// double quotes, which the reading takes off again.
+std::wstring StoredValue(const std::wstring& text) {
+    auto exposed = [](wchar_t c) { return c <= L' ' || c == L'"' || c == L'\'' || std::iswspace(c); };
+    if (text.empty() || (!exposed(text.front()) && !exposed(text.back()))) return text;
+    return L"\"" + text + L"\"";
+}
+
 // A file that cannot be written is not reported: the next start reads what it holds.
 void WriteConfigText(const std::wstring& file, const wchar_t* key, const std::wstring& text) {
     CreateUnicodeFileIfMissing(file);
-    ::WritePrivateProfileStringW(kSection, key, text.c_str(), file.c_str());
+    ::WritePrivateProfileStringW(kSection, key, StoredValue(text).c_str(), file.c_str());
 }
 
 void SplitRunValuePath(std::wstring& keyPath, std::wstring& valueName) {
