@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -281,7 +282,10 @@ bool SetClipboardText(const std::wstring& text) {
 // ---- Quarvel -------------------------------------------------------------------
 
 Quarvel::Quarvel(const std::wstring& folderHint) : folder_(MakeTempFolder(folderHint)) {
-    ::CopyFileW((BinDirectory() + L"\\Quarvel.exe").c_str(), exePath().c_str(), FALSE);
+    if (folder_.empty())
+        std::fwprintf(stderr, L"no run folder: error %lu\n", ::GetLastError());
+    else if (!::CopyFileW((BinDirectory() + L"\\Quarvel.exe").c_str(), exePath().c_str(), FALSE))
+        std::fwprintf(stderr, L"Quarvel.exe not copied to %ls: error %lu\n", folder_.c_str(), ::GetLastError());
 }
 
 Quarvel::~Quarvel() {
@@ -331,8 +335,10 @@ bool Quarvel::Start(std::chrono::milliseconds timeout) {
     // Started from another directory, so that tests see Quarvel make its own current.
     wchar_t system[MAX_PATH] = {};
     ::GetSystemDirectoryW(system, MAX_PATH);
-    if (!::CreateProcessW(exePath().c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, system, &startup, &info))
+    if (!::CreateProcessW(exePath().c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, system, &startup, &info)) {
+        std::fwprintf(stderr, L"Quarvel.exe did not start: error %lu\n", ::GetLastError());
         return false;
+    }
     process_.reset(info.hProcess);
     UniqueHandle thread(info.hThread);
     processId_ = info.dwProcessId;
@@ -344,7 +350,11 @@ bool Quarvel::Start(std::chrono::milliseconds timeout) {
             return window_ != nullptr || !Running();
         },
         timeout);
-    return shown && window_ != nullptr;
+    if (shown && window_ != nullptr) return true;
+    DWORD code = 0;
+    if (!::GetExitCodeProcess(process_.get(), &code)) code = ::GetLastError();
+    std::fwprintf(stderr, L"Quarvel.exe showed no window; exit code 0x%08lx\n", code);
+    return false;
 }
 
 HWND Quarvel::Control(Ctl c) const {
