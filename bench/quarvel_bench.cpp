@@ -6,8 +6,9 @@
 //   peak memory     peak working set once the window is up
 //   responsiveness  longest round trip of a message sent during each of its pauses
 //   restart         start-button click to the new memcached answering, less the 2 s
-//                   pause that comes before the start; and click to the status
-//                   line showing it runs, less all 3 s of pauses
+//                   pause that comes before the start, against the same server
+//                   started directly; and click to the status line showing it
+//                   runs, less all 3 s of pauses
 //   idle cost       CPU time over 10 idle seconds after the countdown is cancelled
 //
 // Start-up and memory are also measured for the baseline built with Quarvel's
@@ -147,6 +148,31 @@ double LongestRoundTrip(HWND window, const std::function<bool()>& during, std::c
 // The pid of the memcached answering on 127.0.0.1:11211, or 0 when none does.
 long ServerPid() { return std::strtol(Stat(Ask("stats"), "pid").c_str(), nullptr, 10); }
 
+// The same memcached.exe started directly, as Quarvel starts it, timed to its first
+// answer: what any program would wait for that server, and so the baseline of a
+// restart. Under Wine it includes the bridge starting the host's bash and memcached.
+std::vector<double> DirectStarts(const std::wstring& server, int runs) {
+    std::vector<double> times;
+    std::wstring folder = server.substr(0, server.rfind(L'\\'));
+    for (int i = 0; i < runs; ++i) {
+        std::wstring line = L"\"" + server + L"\" -m 64";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info{};
+        auto begin = Clock::now();
+        if (!::CreateProcessW(server.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                              &startup, &info))
+            break;
+        UniqueHandle process(info.hProcess), thread(info.hThread);
+        if (WaitUntil([] { return ServerPid() != 0; }, 15s)) times.push_back(Seconds(Clock::now() - begin));
+        ::TerminateProcess(process.get(), 0);
+        ::WaitForSingleObject(process.get(), 5000);
+        WaitUntil([] { return !PortOpen(); }, 3s);
+        ::Sleep(300);
+    }
+    return times;
+}
+
 double CpuSeconds(HANDLE process) {
     FILETIME created, exited, kernel, user;
     ::GetProcessTimes(process, &created, &exited, &kernel, &user);
@@ -226,11 +252,12 @@ int wmain(int argc, wchar_t** argv) {
     KillAll(L"memcached.exe");
 
     // Restart overhead with the bridge to the real memcached.
-    std::vector<double> restarts, settled;
+    std::vector<double> restarts, settled, direct;
     double idleCpu = -1;
     if (withServer) {
         Quarvel q;
         q.AddBridgeServer();
+        direct = DirectStarts(q.folder() + L"\\memcached.exe", 5);
         if (q.Start()) {
             q.Click(Ctl::按钮1);
             WaitUntil([&] { return ServerPid() != 0; }, 15s);
@@ -256,7 +283,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     KillAll(L"memcached.exe");
     RemoveFolder(baselineFolder);
-    Stats rs = Summarise(restarts), ss = Summarise(settled);
+    Stats rs = Summarise(restarts), ss = Summarise(settled), ds = Summarise(direct);
 
     std::printf("| %-36s | %-22s | %-22s | %-7s | %-18s | %-4s |\n", "measure (median [min-max])", "Quarvel",
                 "baseline", "ratio", "goal", "");
@@ -285,8 +312,12 @@ int wmain(int argc, wchar_t** argv) {
         cancelPause < 0.020);
     Row("longest reply, 1 s settle pause (ms)", Format("%.1f", settlePause * 1e3), "-", "-", "< 20 ms",
         settlePause < 0.020);
-    Row("restart to new server, less 2 s (ms)", Format("%.0f [%.0f-%.0f]", rs.median * 1e3, rs.low * 1e3, rs.high * 1e3),
-        "-", "-", "< 150 ms", !restarts.empty() && rs.median < 0.150);
+    // The baseline column: the server started directly; the difference is what
+    // Quarvel adds to it (the click, ending the old server, the start itself).
+    Row("restart to new server, less 2 s (ms)", range(rs, 1e3, ms), range(ds, 1e3, ms),
+        Format("%+.0f ms", (rs.median - ds.median) * 1e3), "< 150 ms", !restarts.empty() && rs.median < 0.150);
+    Row("  of which Quarvel's own (ms)", Format("%.0f", (rs.median - ds.median) * 1e3), "-", "-", "< 150 ms",
+        !restarts.empty() && !direct.empty() && rs.median - ds.median < 0.150);
     Row("restart to blue line, less 3 s (ms)", Format("%.0f [%.0f-%.0f]", ss.median * 1e3, ss.low * 1e3, ss.high * 1e3),
         "-", "-", "< 150 ms", !settled.empty() && ss.median < 0.150);
     Row("CPU over 10 idle seconds (ms)", Format("%.1f", idleCpu * 1e3), "-", "-", "< 10 ms",

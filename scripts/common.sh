@@ -37,8 +37,9 @@ build_all() {  # extra cmake arguments
 }
 
 # A prefix of the project's own, made once and reused: a new prefix's first start
-# takes seconds.
+# takes seconds. Arguments: the prefix, if not $WINEPREFIX.
 ensure_prefix() {
+    local -x WINEPREFIX=${1:-$WINEPREFIX}
     local stamp="$WINEPREFIX/.quarvel-prefix-v1"
     [ -f "$stamp" ] && return 0
     log "preparing the Wine prefix $WINEPREFIX"
@@ -53,29 +54,34 @@ ensure_prefix() {
 # One persistent wineserver for the whole run, and Wine's own service and desktop
 # processes started now with their output going nowhere: started later by a test
 # program, they would inherit its output pipes and hold CTest's reads open.
+# Arguments: the prefix, if not $WINEPREFIX; the desktop is $DISPLAY's.
 start_wine_services() {
+    local -x WINEPREFIX=${1:-$WINEPREFIX}
     "$WINESERVER" -p
     "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
     "$WINE" rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
 }
 
 stop_wine_services() {
+    local -x WINEPREFIX=${1:-$WINEPREFIX}
     "$WINESERVER" -k 2>/dev/null || true
 }
 
-XVFB_PID=""
+# Starts an Xvfb display and makes it $DISPLAY. Each call starts one more.
+XVFB_PIDS=()
 start_virtual_display() {
-    local n
+    local n pid
     for n in $(seq 90 140); do
         [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
         Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-        XVFB_PID=$!
+        pid=$!
+        XVFB_PIDS+=("$pid")
         for _ in $(seq 50); do
             if xdpyinfo -display ":$n" >/dev/null 2>&1; then
                 export DISPLAY=":$n"
                 return 0
             fi
-            kill -0 "$XVFB_PID" 2>/dev/null || break
+            kill -0 "$pid" 2>/dev/null || break
             sleep 0.1
         done
     done
@@ -84,6 +90,7 @@ start_virtual_display() {
 }
 
 stop_virtual_display() {
-    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
-    XVFB_PID=""
+    local pid
+    for pid in "${XVFB_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+    XVFB_PIDS=()
 }
