@@ -227,12 +227,14 @@ void MoveMouse(POINT screen) {
     ::Sleep(30);
 }
 
+void PressLeftButton() {
+    SendMouse(MOUSEEVENTF_LEFTDOWN);
+    SendMouse(MOUSEEVENTF_LEFTUP);
+}
+
 void ClickAt(POINT screen, bool twice) {
     MoveMouse(screen);
-    for (int i = 0; i < (twice ? 2 : 1); ++i) {
-        SendMouse(MOUSEEVENTF_LEFTDOWN);
-        SendMouse(MOUSEEVENTF_LEFTUP);
-    }
+    for (int i = 0; i < (twice ? 2 : 1); ++i) PressLeftButton();
     ::Sleep(30);
 }
 

@@ -67,6 +67,8 @@ bool Dark(COLORREF pixel);
 // Real input through SendInput, to whatever window is in front.
 void MoveMouse(POINT screen);
 void ClickAt(POINT screen, bool twice = false);
+// A click where the pointer is, and no wait after it.
+void PressLeftButton();
 void PressKey(WORD key, bool shift = false, bool control = false, bool alt = false);
 void TypeText(const std::wstring& text);
 // Puts text on the clipboard, for a paste with Ctrl+V.
