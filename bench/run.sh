@@ -48,7 +48,7 @@ is the same memcached.exe started directly by the benchmark and timed to its fir
 Wine that is the test bridge starting the host's bash and memcached, a cost that a native
 memcached.exe on Windows does not have. What Quarvel adds to it (the press reaching the button,
 ending the old server and waiting for it to go, starting the new one) is the "of which Quarvel's
-own" row, 28 to 83 ms in the runs so far; the whole figure lies between 145 and 210 ms from run to
+own" row, 28 to 49 ms in the runs so far; the whole figure lies between 145 and 210 ms from run to
 run, about the 150 ms goal, because of the bridge's own start.
 NOTE
 } > "$REPO/bench/RESULTS.md"
