@@ -70,23 +70,6 @@ BOOL CALLBACK FindVisible(HWND window, LPARAM context) {
     return TRUE;
 }
 
-BOOL CALLBACK FindUnpainted(HWND child, LPARAM context) {
-    if (::IsWindowVisible(child) && ::GetUpdateRect(child, nullptr, FALSE)) {
-        *reinterpret_cast<bool*>(context) = true;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// Neither the window nor any visible control of it waits to be painted. A program
-// that answers before it paints would otherwise be timed short of what its user sees.
-bool Painted(HWND window) {
-    if (::GetUpdateRect(window, nullptr, FALSE)) return false;
-    bool unpainted = false;
-    ::EnumChildWindows(window, FindUnpainted, reinterpret_cast<LPARAM>(&unpainted));
-    return !unpainted;
-}
-
 struct Launch {
     double startup = -1;  // seconds
     double peakMiB = -1;

@@ -329,6 +329,27 @@ BOOL CALLBACK FindVisibleMainWindow(HWND window, LPARAM context) {
 
 }  // namespace
 
+namespace {
+
+BOOL CALLBACK FindUnpainted(HWND child, LPARAM context) {
+    if (::IsWindowVisible(child) && ::GetUpdateRect(child, nullptr, FALSE)) {
+        *reinterpret_cast<bool*>(context) = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+bool Painted(HWND window) {
+    DWORD_PTR ignored;
+    if (!::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored)) return false;
+    if (::GetUpdateRect(window, nullptr, FALSE)) return false;
+    bool unpainted = false;
+    ::EnumChildWindows(window, FindUnpainted, reinterpret_cast<LPARAM>(&unpainted));
+    return !unpainted;
+}
+
 bool Quarvel::Start(std::chrono::milliseconds timeout) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -352,7 +373,13 @@ bool Quarvel::Start(std::chrono::milliseconds timeout) {
             return window_ != nullptr || !Running();
         },
         timeout);
-    if (shown && window_ != nullptr) return true;
+    if (shown && window_ != nullptr) {
+        // Visible to Windows is not yet on screen: Wine maps the X window, and the
+        // window paints, a little later, and a click sent before then is lost.
+        WaitUntil([&] { return Painted(window_); }, 2s);
+        ::Sleep(100);
+        return true;
+    }
     DWORD code = 0;
     if (!::GetExitCodeProcess(process_.get(), &code)) code = ::GetLastError();
     std::fwprintf(stderr, L"Quarvel.exe showed no window; exit code 0x%08lx\n", code);

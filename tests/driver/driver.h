@@ -64,6 +64,10 @@ bool Tinted(COLORREF pixel, COLORREF target);
 bool Greyish(COLORREF pixel);
 bool Dark(COLORREF pixel);
 
+// The window answers a message, and neither it nor any visible control of it waits
+// to be painted.
+bool Painted(HWND window);
+
 // Real input through SendInput, to whatever window is in front.
 void MoveMouse(POINT screen);
 void ClickAt(POINT screen, bool twice = false);
