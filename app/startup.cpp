@@ -28,5 +28,7 @@ int RunQuarvel(HINSTANCE instance) {
     if (!window) return 1;
     ::ShowWindow(window, SW_SHOWNORMAL);
     ::UpdateWindow(window);
-    return RunMessageLoop();
+    // Ended here rather than by returning: the runtime's exit would destroy globals
+    // that a start-up worker may still be using.
+    EndProgram(static_cast<UINT>(RunMessageLoop()));
 }

@@ -36,13 +36,17 @@ void RefreshServerStatus() {
 }
 
 void StartOrRestartServer() {
+    // Read now: a close of the window while the old server goes takes the box with it,
+    // and the server is still to be started with the size the user asked for.
+    const std::wstring& runDirectory = RunDirectory();
+    const std::wstring commandLine = ServerCommandLine(runDirectory, GetEditText(Ctl::编辑框1));
     if (IsProcessRunning(kServerFileName)) {
         UniqueHandle old;
-        // A new server started before the old one is gone finds its port taken.
+        // A new server started before the old one is gone finds its port taken. A
+        // close meanwhile waits until the new one runs: closing never stops the server.
         if (KillProcessByName(kServerFileName, &old)) WaitWithEvents(old.get(), kOldServerExitWaitMs);
     }
-    const std::wstring& runDirectory = RunDirectory();
-    RunProgram(ServerPath(runDirectory), ServerCommandLine(runDirectory, GetEditText(Ctl::编辑框1)));
+    RunProgram(ServerPath(runDirectory), commandLine);
     ShowStatus(kStartingColour, L"memcached.exe - 启动中");
     DelayWithEvents(1, Seconds);
     RefreshServerStatus();

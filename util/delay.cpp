@@ -87,14 +87,20 @@ int DelayWithEvents(int amount, DelayUnit unit) {
 
 bool WaitWithEvents(void* object, unsigned long timeoutMs) {
     const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    HandlePendingEvents();
     HANDLE handle = static_cast<HANDLE>(object);
-    for (;;) {
+    auto left = [deadline] {
         ULONGLONG now = ::GetTickCount64();
-        DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-        DWORD result = ::MsgWaitForMultipleObjects(1, &handle, FALSE, left, kWakeMask);
+        return now >= deadline ? DWORD{0} : static_cast<DWORD>(deadline - now);
+    };
+    // A close seen here must not end the program: the caller has begun something
+    // that has to be finished first. The quit stays queued for the next pause or the
+    // message loop, and the rest of the wait handles nothing, for the queued quit
+    // would wake it at once, again and again.
+    if (ProcessPendingEvents(nullptr)) return ::WaitForSingleObject(handle, left()) == WAIT_OBJECT_0;
+    for (;;) {
+        DWORD result = ::MsgWaitForMultipleObjects(1, &handle, FALSE, left(), kWakeMask);
         if (result == WAIT_OBJECT_0) return true;
         if (result == WAIT_TIMEOUT || result == WAIT_FAILED) return false;
-        HandlePendingEvents();
+        if (ProcessPendingEvents(nullptr)) return ::WaitForSingleObject(handle, left()) == WAIT_OBJECT_0;
     }
 }

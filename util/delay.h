@@ -14,7 +14,10 @@ enum DelayUnit : int {
 int DelayWithEvents(int amount, DelayUnit unit = Milliseconds);
 
 // Waits up to `timeoutMs` for `object` to be signalled while handling the calling
-// thread's messages as DelayWithEvents does. True when it was signalled.
+// thread's messages. Unlike DelayWithEvents, it does not end the program when the
+// window is closed meanwhile: it waits on without handling messages and leaves the
+// quit queued, so that what the caller began is finished before the next pause ends
+// the program. True when the object was signalled.
 bool WaitWithEvents(void* object, unsigned long timeoutMs);
 
 // The waitable timer's due time: a negative count of 100 ns intervals, relative.
