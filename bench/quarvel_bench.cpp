@@ -54,22 +54,6 @@ Stats Summarise(std::vector<double> values) {
     return s;
 }
 
-struct WindowOf {
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK FindVisible(HWND window, LPARAM context) {
-    auto* find = reinterpret_cast<WindowOf*>(context);
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
-    if (owner == find->processId && ::IsWindowVisible(window) && ::GetWindowTextLengthW(window) > 0) {
-        find->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 struct Launch {
     double startup = -1;  // seconds
     double peakMiB = -1;
@@ -93,10 +77,14 @@ Launch LaunchOnce(const std::wstring& exe) {
     Clock::duration answered{};
     bool up = WaitUntil(
         [&] {
-            WindowOf find{info.dwProcessId, nullptr};
-            ::EnumWindows(FindVisible, reinterpret_cast<LPARAM>(&find));
+            window = nullptr;
+            for (HWND candidate : VisibleWindowsOf(info.dwProcessId)) {
+                if (::GetWindowTextLengthW(candidate) > 0) {
+                    window = candidate;
+                    break;
+                }
+            }
             DWORD_PTR ignored;
-            window = find.found;
             if (!window || !::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored)) return false;
             // The time of the answer: the look at the painting is not the program's.
             answered = Clock::now() - begin;

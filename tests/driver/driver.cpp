@@ -1,5 +1,6 @@
 #include "driver/driver.h"
 
+#include <shellapi.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 namespace driver {
 
@@ -59,6 +61,25 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
     }
 }
 
+double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+std::vector<std::wstring> ParseCommandLine(const std::wstring& line) {
+    int count = 0;
+    LPWSTR* argv = ::CommandLineToArgvW(line.c_str(), &count);
+    if (!argv) return {};
+    std::vector<std::wstring> args(argv, argv + count);
+    ::LocalFree(argv);
+    return args;
+}
+
+std::wstring ProfileText(const std::wstring& file, const wchar_t* key) {
+    // Room for any text a test stores.
+    std::vector<wchar_t> buffer(65536);
+    DWORD length = ::GetPrivateProfileStringW(L"Quarvel", key, L"<missing>", buffer.data(),
+                                              static_cast<DWORD>(buffer.size()), file.c_str());
+    return std::wstring(buffer.data(), length);
+}
+
 namespace {
 
 template <typename Visit>
@@ -71,7 +92,45 @@ void ForEachProcess(Visit visit) {
         visit(entry);
 }
 
+BOOL CALLBACK CollectVisible(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(context);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner == search->first && ::IsWindowVisible(window)) search->second.push_back(window);
+    return TRUE;
+}
+
 }  // namespace
+
+std::vector<DWORD> ProcessIds() {
+    std::vector<DWORD> ids;
+    ForEachProcess([&](const PROCESSENTRY32W& entry) { ids.push_back(entry.th32ProcessID); });
+    return ids;
+}
+
+std::wstring ProcessFileName(DWORD id) {
+    std::wstring name;
+    ForEachProcess([&](const PROCESSENTRY32W& entry) {
+        if (entry.th32ProcessID == id) name = entry.szExeFile;
+    });
+    return name;
+}
+
+std::vector<HWND> VisibleWindowsOf(DWORD processId) {
+    std::pair<DWORD, std::vector<HWND>> search{processId, {}};
+    ::EnumWindows(CollectVisible, reinterpret_cast<LPARAM>(&search));
+    return search.second;
+}
+
+std::vector<HWND> VisibleWindowsOf(DWORD processId, const wchar_t* className) {
+    std::vector<HWND> windows = VisibleWindowsOf(processId);
+    std::erase_if(windows, [&](HWND window) {
+        wchar_t name[256] = {};
+        ::GetClassNameW(window, name, 256);
+        return std::wstring(name) != className;
+    });
+    return windows;
+}
 
 int KillAll(const std::wstring& fileName) {
     int killed = 0;
@@ -309,28 +368,6 @@ void Quarvel::AddFile(const std::wstring& name, const std::string& bytes) { Writ
 
 namespace {
 
-struct FindWindowOf {
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK FindVisibleMainWindow(HWND window, LPARAM context) {
-    auto* find = reinterpret_cast<FindWindowOf*>(context);
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
-    wchar_t className[64] = {};
-    ::GetClassNameW(window, className, 64);
-    if (owner == find->processId && ::IsWindowVisible(window) && std::wstring(className) == kWindowClass) {
-        find->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-}  // namespace
-
-namespace {
-
 BOOL CALLBACK FindUnpainted(HWND child, LPARAM context) {
     if (::IsWindowVisible(child) && ::GetUpdateRect(child, nullptr, FALSE)) {
         *reinterpret_cast<bool*>(context) = true;
@@ -367,9 +404,8 @@ bool Quarvel::Start(std::chrono::milliseconds timeout) {
     processId_ = info.dwProcessId;
     bool shown = WaitUntil(
         [&] {
-            FindWindowOf find{processId_, nullptr};
-            ::EnumWindows(FindVisibleMainWindow, reinterpret_cast<LPARAM>(&find));
-            window_ = find.found;
+            std::vector<HWND> found = VisibleWindowsOf(processId_, kWindowClass);
+            window_ = found.empty() ? nullptr : found.front();
             return window_ != nullptr || !Running();
         },
         timeout);

@@ -26,12 +26,35 @@ void RemoveFolder(const std::wstring& folder);
 void WriteTextFile(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);
 
+// Texts Quarvel shows, as a user reads them.
+inline constexpr wchar_t kNotRunning[] = L"memcached.exe - 未运行";
+inline constexpr wchar_t kStarting[] = L"memcached.exe - 启动中";
+inline constexpr wchar_t kRunning[] = L"memcached.exe - 已运行";
+inline constexpr wchar_t kCancelled[] = L"本次已终止自动关闭功能!";
+// The settings file's key for the cache size.
+inline constexpr wchar_t kCacheKey[] = L"memcached 最大的缓存配置";
+
 // Polls `done` every 10 ms until it holds or `timeout` passes.
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+// Seconds since `start`.
+double Since(Clock::time_point start);
 
+// A command line cut into arguments as Windows programs cut it.
+std::vector<std::wstring> ParseCommandLine(const std::wstring& line);
+// A key of Quarvel's section as Windows itself reads it, or "<missing>".
+std::wstring ProfileText(const std::wstring& file, const wchar_t* key);
+
+// The ids of all processes, in the order a snapshot lists them.
+std::vector<DWORD> ProcessIds();
+// A process's file name as the process list gives it; empty when there is none.
+std::wstring ProcessFileName(DWORD id);
 // Ends every process with that file name; answers how many.
 int KillAll(const std::wstring& fileName);
 int CountProcesses(const std::wstring& fileName);
+// The process's visible top-level windows, front to back.
+std::vector<HWND> VisibleWindowsOf(DWORD processId);
+// Its visible windows of that class.
+std::vector<HWND> VisibleWindowsOf(DWORD processId, const wchar_t* className);
 
 // One record written by the recording memcached.exe per start.
 struct ServerStart {

@@ -2,10 +2,7 @@
 // server answers on 127.0.0.1:11211, and a look at host processes through Wine.
 #pragma once
 
-#include <winsock2.h>
-#include <windows.h>
-
-#include "util/handle.h"
+#include "driver/winsock.h"
 
 #include <chrono>
 #include <string>
@@ -13,29 +10,6 @@
 namespace driver {
 
 inline constexpr unsigned short kMemcachedPort = 11211;
-
-struct SocketTraits {
-    using Type = SOCKET;
-    static Type Invalid() noexcept { return INVALID_SOCKET; }
-    static void Close(Type s) noexcept { ::closesocket(s); }
-};
-using UniqueSocket = UniqueResource<SocketTraits>;
-
-// Starts winsock for the life of the object.
-class WinsockSession {
-public:
-    WinsockSession() { ok_ = ::WSAStartup(MAKEWORD(2, 2), &data_) == 0; }
-    ~WinsockSession() {
-        if (ok_) ::WSACleanup();
-    }
-    WinsockSession(const WinsockSession&) = delete;
-    WinsockSession& operator=(const WinsockSession&) = delete;
-    bool ok() const { return ok_; }
-
-private:
-    WSADATA data_{};
-    bool ok_ = false;
-};
 
 // A connection to 127.0.0.1:11211, or none when nothing accepts within `timeout`.
 UniqueSocket Connect(std::chrono::milliseconds timeout);

@@ -8,8 +8,6 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
-#include <tlhelp32.h>
-
 #include <gtest/gtest.h>
 
 #include <iostream>
@@ -30,16 +28,6 @@ std::string UnixPath(const std::wstring& windowsPath) {
     std::string path = converted;
     ::HeapFree(::GetProcessHeap(), 0, converted);
     return path;
-}
-
-std::wstring SnapshotName(DWORD id) {
-    UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) return {};
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry))
-        if (entry.th32ProcessID == id) return entry.szExeFile;
-    return {};
 }
 
 class Bridge : public ::testing::Test {
@@ -117,7 +105,7 @@ TEST_F(Bridge, ServesTheHostsMemcachedWithItsArgumentsUntilTerminated) {
               << " ms after the start\n";
     EXPECT_EQ(Stat(settings, "stat_key_prefix"), "\"");
 
-    EXPECT_EQ(SnapshotName(processId_), L"memcached.exe");
+    EXPECT_EQ(ProcessFileName(processId_), L"memcached.exe");
     EXPECT_EQ(CountProcesses(L"memcached.exe"), 1);
 
     const std::string pid = Stat(Ask("stats"), "pid");

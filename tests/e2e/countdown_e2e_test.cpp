@@ -10,10 +10,6 @@ using namespace driver;
 
 namespace {
 
-constexpr wchar_t kCancelled[] = L"本次已终止自动关闭功能!";
-
-double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
 int OuterHeight(const Quarvel& q) {
     RECT r = q.WindowRect();
     return r.bottom - r.top;

@@ -12,9 +12,6 @@ using namespace driver;
 
 namespace {
 
-constexpr wchar_t kRunning[] = L"memcached.exe - 已运行";
-constexpr wchar_t kStarting[] = L"memcached.exe - 启动中";
-
 class RealServer : public ::testing::Test {
 protected:
     void SetUp() override {

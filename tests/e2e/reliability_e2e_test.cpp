@@ -8,8 +8,6 @@
 #include "driver/driver.h"
 #include "driver/memcached_client.h"
 
-#include <shellapi.h>
-
 #include <gtest/gtest.h>
 
 #include <iostream>
@@ -22,22 +20,7 @@ using namespace driver;
 
 namespace {
 
-constexpr wchar_t kNotRunning[] = L"memcached.exe - 未运行";
-constexpr wchar_t kStarting[] = L"memcached.exe - 启动中";
-constexpr wchar_t kRunning[] = L"memcached.exe - 已运行";
-constexpr wchar_t kCacheKey[] = L"memcached 最大的缓存配置";
 constexpr wchar_t kServer[] = L"memcached.exe";
-
-double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-std::vector<std::wstring> ParseCommandLine(const std::wstring& line) {
-    int count = 0;
-    LPWSTR* argv = ::CommandLineToArgvW(line.c_str(), &count);
-    if (!argv) return {};
-    std::vector<std::wstring> args(argv, argv + count);
-    ::LocalFree(argv);
-    return args;
-}
 
 std::string Utf16File(const std::wstring& text) {
     std::string bytes = "\xFF\xFE";
@@ -47,36 +30,8 @@ std::string Utf16File(const std::wstring& text) {
 
 std::wstring IniPath(const Quarvel& q) { return q.folder() + L"\\Quarvel.ini"; }
 
-// The key as Windows reads it, with room for any text a test stores.
-std::wstring ProfileText(const std::wstring& file, const wchar_t* key) {
-    std::vector<wchar_t> buffer(65536);
-    DWORD length = ::GetPrivateProfileStringW(L"Quarvel", key, L"<missing>", buffer.data(),
-                                              static_cast<DWORD>(buffer.size()), file.c_str());
-    return std::wstring(buffer.data(), length);
-}
-
-struct DialogSearch {
-    DWORD processId;
-    int found;
-};
-
-BOOL CALLBACK CountDialog(HWND window, LPARAM context) {
-    auto* search = reinterpret_cast<DialogSearch*>(context);
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
-    wchar_t className[16] = {};
-    ::GetClassNameW(window, className, 16);
-    if (owner == search->processId && ::IsWindowVisible(window) && std::wstring(className) == L"#32770")
-        ++search->found;
-    return TRUE;
-}
-
 // Visible dialog windows of the process: message boxes and error reports alike.
-int VisibleDialogs(DWORD processId) {
-    DialogSearch search{processId, 0};
-    ::EnumWindows(CountDialog, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
+int VisibleDialogs(DWORD processId) { return static_cast<int>(VisibleWindowsOf(processId, L"#32770").size()); }
 
 // Alive, and its window takes a message within two seconds even while a handler
 // pauses.

@@ -2,27 +2,11 @@
 // Quarvel.exe with the recording stand-in server beside it.
 #include "driver/driver.h"
 
-#include <shellapi.h>
-
 #include <gtest/gtest.h>
 
 using namespace driver;
 
 namespace {
-
-constexpr wchar_t kNotRunning[] = L"memcached.exe - 未运行";
-constexpr wchar_t kStarting[] = L"memcached.exe - 启动中";
-constexpr wchar_t kRunning[] = L"memcached.exe - 已运行";
-
-double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-std::vector<std::wstring> ParseCommandLine(const std::wstring& line) {
-    int count = 0;
-    LPWSTR* argv = ::CommandLineToArgvW(line.c_str(), &count);
-    std::vector<std::wstring> args(argv, argv + count);
-    ::LocalFree(argv);
-    return args;
-}
 
 // Replaces the cache size as a user does: select what is there and paste.
 void EnterCacheSize(const Quarvel& quarvel, const std::wstring& text) {

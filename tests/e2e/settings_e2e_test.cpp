@@ -12,9 +12,6 @@ using namespace driver;
 namespace {
 
 constexpr wchar_t kRunKey[] = L"software\\microsoft\\windows\\CurrentVersion\\Run";
-constexpr wchar_t kCancelled[] = L"本次已终止自动关闭功能!";
-
-double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 std::string Utf16File(const std::wstring& text) {
     std::string bytes = "\xFF\xFE";

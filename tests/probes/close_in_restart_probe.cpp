@@ -4,27 +4,12 @@
 // waits for the old server to go. It writes "first" after the first start and
 // "resumed" if the restart returns; the test expects exit code 0, no "resumed", and
 // a new server running, started with the size in the box.
-#include "app/program.h"
-#include "app/window.h"
+#include "probes/probe.h"
 #include "server/server.h"
 
-#include <windows.h>
-
-#include <fstream>
-
-namespace {
-
-void Mark(const char* text) {
-    std::ofstream("probe.txt", std::ios::app | std::ios::binary) << text << "\n";
-}
-
-}  // namespace
-
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    InitialiseProgram(instance);
-    HWND window = CreateMainWindow(instance);
+    HWND window = ShowQuarvelWindow(instance);
     if (!window) return 1;
-    ::ShowWindow(window, SW_SHOWNORMAL);
     StartOrRestartServer();
     Mark("first");
     SetEditText(Ctl::编辑框1, L"512");

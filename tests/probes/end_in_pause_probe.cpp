@@ -2,19 +2,10 @@
 // a second thread end the program half a second in, as the start-up worker does.
 // It writes "paused" before the pause and "resumed" after it; the test expects
 // exit code 3 within the pause and no "resumed".
-#include "app/program.h"
-#include "app/window.h"
+#include "probes/probe.h"
 #include "util/delay.h"
 
-#include <windows.h>
-
-#include <fstream>
-
 namespace {
-
-void Mark(const char* text) {
-    std::ofstream("probe.txt", std::ios::app | std::ios::binary) << text << "\n";
-}
 
 DWORD WINAPI EndSoon(void*) {
     ::Sleep(500);
@@ -24,10 +15,7 @@ DWORD WINAPI EndSoon(void*) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    InitialiseProgram(instance);
-    HWND window = CreateMainWindow(instance);
-    if (!window) return 1;
-    ::ShowWindow(window, SW_SHOWNORMAL);
+    if (!ShowQuarvelWindow(instance)) return 1;
     StartThread(EndSoon);
     Mark("paused");
     DelayWithEvents(3000);

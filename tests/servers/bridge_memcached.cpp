@@ -11,6 +11,7 @@
 //
 // The script travels on bash's command line rather than in a file, so that a copy
 // of this program works from any folder.
+#include "driver/winsock.h"
 #include "util/command_line.h"
 #include "util/handle.h"
 
@@ -66,30 +67,6 @@ constexpr int kBridgeFailed = 1;
 
 // How long bash may take to start and call back.
 constexpr int kCallBackSeconds = 20;
-
-struct SocketTraits {
-    using Type = SOCKET;
-    static Type Invalid() noexcept { return INVALID_SOCKET; }
-    static void Close(Type s) noexcept { ::closesocket(s); }
-};
-using UniqueSocket = UniqueResource<SocketTraits>;
-
-class WinsockSession {
-public:
-    WinsockSession() {
-        WSADATA data{};
-        ok_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }
-    ~WinsockSession() {
-        if (ok_) ::WSACleanup();
-    }
-    WinsockSession(const WinsockSession&) = delete;
-    WinsockSession& operator=(const WinsockSession&) = delete;
-    bool ok() const { return ok_; }
-
-private:
-    bool ok_ = false;
-};
 
 void Fail(const wchar_t* what, unsigned long code) { std::fwprintf(stderr, L"memcached bridge: %ls (%lu)\n", what, code); }
 

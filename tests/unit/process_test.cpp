@@ -6,8 +6,6 @@
 
 #include <windows.h>
 
-#include <tlhelp32.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -38,28 +36,6 @@ TEST(AsciiLower, FoldsOnlyTheAsciiCapitals) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(c.text)));
         EXPECT_EQ(AsciiLower(c.text), c.lowered);
     }
-}
-
-// The ids of all processes, in the order a snapshot lists them.
-std::vector<DWORD> SnapshotOrder() {
-    std::vector<DWORD> ids;
-    UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) return ids;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry))
-        ids.push_back(entry.th32ProcessID);
-    return ids;
-}
-
-std::wstring SnapshotName(DWORD id) {
-    UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) return {};
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry))
-        if (entry.th32ProcessID == id) return entry.szExeFile;
-    return {};
 }
 
 struct Started {
@@ -121,8 +97,8 @@ protected:
         UniqueHandle thread(info.hThread);
         started_.push_back({UniqueHandle(info.hProcess), info.dwProcessId});
         const DWORD id = info.dwProcessId;
-        EXPECT_TRUE(WaitUntil([&] { return SnapshotName(id) == name; }, 10s))
-            << testing::PrintToString(name) << " is listed as " << testing::PrintToString(SnapshotName(id));
+        EXPECT_TRUE(WaitUntil([&] { return ProcessFileName(id) == name; }, 10s))
+            << testing::PrintToString(name) << " is listed as " << testing::PrintToString(ProcessFileName(id));
         return started_.back();
     }
 
@@ -177,7 +153,7 @@ TEST_F(ProcessLookup, OfTwoServersOnlyTheFirstInSnapshotOrderIsEnded) {
     ASSERT_TRUE(one.process);
     ASSERT_TRUE(two.process);
 
-    std::vector<DWORD> order = SnapshotOrder();
+    std::vector<DWORD> order = ProcessIds();
     auto at = [&](DWORD id) { return std::find(order.begin(), order.end(), id) - order.begin(); };
     const Started& first = at(one.id) < at(two.id) ? one : two;
     const Started& second = &first == &one ? two : one;

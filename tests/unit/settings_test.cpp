@@ -22,7 +22,6 @@ using namespace driver;
 namespace {
 
 constexpr wchar_t kRunKey[] = L"software\\microsoft\\windows\\CurrentVersion\\Run";
-constexpr wchar_t kCacheKey[] = L"memcached 最大的缓存配置";
 constexpr wchar_t kFlagKey[] = L"开机自动运行";
 
 std::string Utf16File(const std::wstring& text) {
@@ -52,14 +51,6 @@ std::wstring Utf16Text(const std::string& bytes) {
     std::wstring text((bytes.size() - 2) / sizeof(wchar_t), L'\0');
     memcpy(text.data(), bytes.data() + 2, text.size() * sizeof(wchar_t));
     return text;
-}
-
-// The key as Windows itself reads it, independent of Quarvel's reading routine.
-std::wstring ProfileText(const std::wstring& file, const wchar_t* key) {
-    std::vector<wchar_t> buffer(32768);
-    DWORD length = ::GetPrivateProfileStringW(L"Quarvel", key, L"<missing>", buffer.data(),
-                                              static_cast<DWORD>(buffer.size()), file.c_str());
-    return std::wstring(buffer.data(), length);
 }
 
 struct RunEntry {
